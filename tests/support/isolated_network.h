@@ -4,8 +4,9 @@
 
 namespace testsupport {
 
-// True when this process runs in a network namespace other than init's, as
-// scripts/in-netns arranges.
+// True when this process runs in the private network namespace that
+// scripts/in-netns created: that script records the namespace's inode in
+// CORVENEL_NETNS, and this checks the process is still inside it.
 bool InIsolatedNetwork();
 
 }  // namespace testsupport
