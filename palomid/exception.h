@@ -48,6 +48,27 @@ class FileOpenError : public SystemError {
   using SystemError::SystemError;
 };
 
+// A file could not be created or emptied for writing.
+// Message: "Cannot create file \"<full path>\". <reason>".
+class FileCreateError : public SystemError {
+ public:
+  using SystemError::SystemError;
+};
+
+// An open file could not be read.
+// Message: "Cannot read file \"<full path>\". <reason>".
+class FileReadError : public SystemError {
+ public:
+  using SystemError::SystemError;
+};
+
+// Writing, flushing or closing an open file failed.
+// Message: "Cannot write file \"<full path>\". <reason>".
+class FileWriteError : public SystemError {
+ public:
+  using SystemError::SystemError;
+};
+
 // The readable name of the most-derived class of |e|.
 // The project's own classes are named without their namespace
 // ("SocketError", "LdapError"); everything else keeps its full demangled

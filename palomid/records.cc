@@ -1,0 +1,7 @@
+#include "palomid/records.h"
+
+namespace palomid {
+
+tGlobalSettings GlobalSettings;
+
+}  // namespace palomid
