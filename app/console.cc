@@ -9,9 +9,9 @@ namespace corvenel {
 namespace {
 
 [[noreturn]] void ThrowConsoleError(const char* what, int error_number) {
-  throw ConsoleError(std::string("Cannot ") + what + " the console: " +
-                         palomid::ErrnoText(error_number),
-                     error_number);
+  throw ConsoleError(
+      std::string("Cannot ") + what + " the console: " + palomid::ErrnoText(error_number),
+      error_number);
 }
 
 }  // namespace

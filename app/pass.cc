@@ -78,9 +78,9 @@ void DirectoryPass::VisitRecord() {
   trace_ = 1310;
   query.FieldByName("description").SetReadOnly(false);
   query.Edit();
-  console_.WriteLine("CanModify=" +
-                     palomid::BooleanTStr(query.FieldByName("description").CanModify(), "True",
-                                          "False"));
+  console_.WriteLine(
+      "CanModify=" +
+      palomid::BooleanTStr(query.FieldByName("description").CanModify(), "True", "False"));
   query.FieldByName("description").SetValue(kNewDescription);
   trace_ = 1330;
   console_.WriteLine("description: " + query.FieldByName("description").AsString());

@@ -102,8 +102,8 @@ void ReportFailure(const std::exception& e, Console& console) {
   std::string report_name;
   palomid::SaveExceptionRecAsXML(failure_record, report_name);
   try {
-    console.WriteLine(std::to_string(failure_record.Trace) + " " + failure_record.ClassName +
-                      " " + failure_record.Message);
+    console.WriteLine(std::to_string(failure_record.Trace) + " " + failure_record.ClassName + " " +
+                      failure_record.Message);
   } catch (const std::exception&) {
     // The console itself is gone; the report above is all that can be told.
   }

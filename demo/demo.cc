@@ -40,20 +40,20 @@ std::string SeedLdif(std::vector<DemoObject>& objects) {
     char cn[16];
     std::snprintf(cn, sizeof cn, "WS%02d", i);
     DemoObject o{std::string("CN=") + cn + ",OU=Workstations,DC=corp,DC=example", cn, "computer"};
-    ldif += "dn: " + o.dn + "\nobjectClass: computer\ncn: " + cn + "\nsAMAccountName: " + cn +
-            "$\n";
+    ldif +=
+        "dn: " + o.dn + "\nobjectClass: computer\ncn: " + cn + "\nsAMAccountName: " + cn + "$\n";
     if (i % 3 != 0) ldif += std::string("description: Desk PC, ") + rooms[i % 4] + "\n";
     if (i % 4 == 1) ldif += "comment: leased until 2027\n";
     if (i % 2 == 0) ldif += "serialNumber: SN" + std::to_string(70000 + i * 37) + "\n";
     ldif += "\n";
     objects.push_back(o);
   }
-  const char* names[] = {"Ada", "Brian", "Chen", "Dana", "Emil", "Fatima",
-                         "Grace", "Hugo", "Ines", "Jonas", "Kim", "Lena"};
+  const char* names[] = {"Ada",   "Brian", "Chen", "Dana",  "Emil", "Fatima",
+                         "Grace", "Hugo",  "Ines", "Jonas", "Kim",  "Lena"};
   for (int i = 0; i < 12; ++i) {
     DemoObject o{std::string("CN=") + names[i] + ",OU=Staff,DC=corp,DC=example", names[i], "user"};
-    ldif += "dn: " + o.dn + "\nobjectClass: user\ncn: " + names[i] + "\nsAMAccountName: " +
-            names[i] + "\n";
+    ldif += "dn: " + o.dn + "\nobjectClass: user\ncn: " + names[i] +
+            "\nsAMAccountName: " + names[i] + "\n";
     if (i % 2 == 0) ldif += "description: Staff member\n";
     ldif += "\n";
     objects.push_back(o);
@@ -88,8 +88,8 @@ int main(int argc, char** argv) {
   testsupport::UdpListener listener(514);
 
   Section("A throwaway directory");
-  std::cout << "slapd at " << server->uri() << ", domain " << kDomain << ", "
-            << objects.size() << " objects (24 computers, 12 users)\n";
+  std::cout << "slapd at " << server->uri() << ", domain " << kDomain << ", " << objects.size()
+            << " objects (24 computers, 12 users)\n";
 
   std::vector<std::vector<std::string>> before;
   for (const auto& o : objects) before.push_back(server->Values(o.dn, "description"));
@@ -132,8 +132,8 @@ int main(int argc, char** argv) {
 
   Section("Descriptions before -> after");
   for (size_t i = 0; i < objects.size(); ++i) {
-    std::printf("%-8s %-6s %-28s -> %s\n", objects[i].object_class.c_str(),
-                objects[i].cn.c_str(), Joined(before[i]).c_str(),
+    std::printf("%-8s %-6s %-28s -> %s\n", objects[i].object_class.c_str(), objects[i].cn.c_str(),
+                Joined(before[i]).c_str(),
                 Joined(server->Values(objects[i].dn, "description")).c_str());
   }
 

@@ -125,9 +125,10 @@ std::string StartLine() {
 std::string FailureNotice(int sequence, int trace) {
   char seq[16];
   std::snprintf(seq, sizeof seq, "%05d", sequence);
-  return std::string("<0>Corvenel:") + seq + " EXCEPTION:Func=main() Trace=" +
-         std::to_string(trace) + " File=\"e!ADOQuery.XML\" SelfNameCorvenel Version=" + kVersion +
-         " H=\"" + ShortHostName() + "\" (ID=00001)";
+  return std::string("<0>Corvenel:") + seq +
+         " EXCEPTION:Func=main() Trace=" + std::to_string(trace) +
+         " File=\"e!ADOQuery.XML\" SelfNameCorvenel Version=" + kVersion + " H=\"" +
+         ShortHostName() + "\" (ID=00001)";
 }
 
 // The report file with its clock entries blanked out.
@@ -249,7 +250,8 @@ TEST_F(CorvenelTest, WalksAndUpdatesEveryComputer) {
   EXPECT_EQ((std::vector<std::string>{"ldapdomain.txt", "sql.txt"}), WdFiles());
   EXPECT_EQ(std::string(kSuffix) + "\r\n", ReadWd("ldapdomain.txt"));
   EXPECT_EQ(query, ReadWd("sql.txt"));
-  for (const auto& dn : {kPC01, kPC02, kPC03}) EXPECT_EQ(Values{"description"}, Descriptions(dn)) << dn;
+  for (const auto& dn : {kPC01, kPC02, kPC03})
+    EXPECT_EQ(Values{"description"}, Descriptions(dn)) << dn;
   EXPECT_EQ(Values{"Staff"}, Descriptions(kAlice));
   EXPECT_EQ(Values{}, Descriptions(kBob));
   EXPECT_EQ((Values{"A1", "B2"}), server_->Values(kPC02, "serialNumber"));
@@ -304,8 +306,8 @@ TEST_F(CorvenelTest, ArgumentOneChoosesTheObjectClassOfTheBuiltQuery) {
     std::vector<std::string> args;
     const char* object_class;
   } cases[] = {
-      {{}, "computer"},           {{"USER"}, "user"},          {{"User"}, "user"},
-      {{"users"}, "computer"},    {{" user"}, "computer"},     {{"Computer"}, "computer"},
+      {{}, "computer"},        {{"USER"}, "user"},      {{"User"}, "user"},
+      {{"users"}, "computer"}, {{" user"}, "computer"}, {{"Computer"}, "computer"},
       {{"user", "x"}, "user"},
   };
   for (const auto& c : cases) {
@@ -367,8 +369,8 @@ struct FailureCase {
 TEST_F(CorvenelTest, FailuresAreReportedWithTheTracePointInForce) {
   const std::string base = "'LDAP://DC=corp,DC=example' WHERE objectClass='computer' ORDER BY cn";
   const FailureCase cases[] = {
-      {"no cn column", "SELECT description,comment FROM " + base, true,
-       "iCount=1\n1250\n", 1250, "FieldNotFound", ".*cn.*"},
+      {"no cn column", "SELECT description,comment FROM " + base, true, "iCount=1\n1250\n", 1250,
+       "FieldNotFound", ".*cn.*"},
       {"no description column", "SELECT cn FROM " + base, true,
        "iCount=1\n1250\ncn: PC01\nDescription: \nComment: \nSerialNumber: \nSetting comment...\n"
        "Setting description...\n",

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -136,8 +137,10 @@ ProgramResult RunProgram(const std::string& executable, const ProgramRun& run) {
   if (!padding.empty()) result.out.erase(0, padding.size());
 
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
+  result.max_rss_kib = usage.ru_maxrss;
   if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
   return result;
 }

@@ -26,10 +26,11 @@ struct ProgramRun {
 };
 
 struct ProgramResult {
-  std::string out;  // standard output
-  std::string err;  // standard error
+  std::string out;       // standard output
+  std::string err;       // standard error
   int exit_status = -1;  // -1 unless the program exited normally
   bool was_held = false;
+  long max_rss_kib = 0;  // the program's peak resident memory
 };
 
 ProgramResult RunProgram(const std::string& executable, const ProgramRun& run);
