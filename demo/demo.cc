@@ -68,6 +68,11 @@ std::string Joined(const std::vector<std::string>& values) {
   return text;
 }
 
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 void Section(const std::string& title) { std::cout << "\n=== " << title << " ===\n"; }
 
 }  // namespace
@@ -125,9 +130,7 @@ int main(int argc, char** argv) {
   Section("Files left in the working directory");
   for (const auto& e : fs::directory_iterator(work)) {
     if (!e.is_regular_file()) continue;
-    std::ifstream in(e.path(), std::ios::binary);
-    std::string content(std::istreambuf_iterator<char>(in), {});
-    std::cout << e.path().filename().string() << ": " << content << "\n";
+    std::cout << e.path().filename().string() << ": " << ReadFile(e.path()) << "\n";
   }
 
   Section("Descriptions before -> after");
@@ -136,6 +139,21 @@ int main(int argc, char** argv) {
                 Joined(before[i]).c_str(),
                 Joined(server->Values(objects[i].dn, "description")).c_str());
   }
+
+  // What a failure looks like: the same working directory, a server that
+  // is not there.
+  Section("A second run, with the server out of reach");
+  const std::string nowhere = "ldap://127.0.0.1:1";
+  for (auto& variable : run.env) {
+    if (variable.rfind("LDAPURI=", 0) == 0) variable = "LDAPURI=" + nowhere;
+  }
+  run.input.clear();
+  std::cout << "$ LDAPURI=" << nowhere << " corvenel\n";
+  result = e2e::RunProgram(corvenel, run);
+  std::cout << result.out << result.err << "(exit status " << result.exit_status << ")\n";
+  std::cout << "\nBroadcasts received on UDP port 514:\n";
+  for (const auto& d : listener.Drain()) std::cout << d << "\n";
+  std::cout << "\ne!ADOQuery.XML:\n" << ReadFile(work / "e!ADOQuery.XML");
 
   fs::remove_all(work);
   return 0;
