@@ -68,13 +68,7 @@ TEST_F(PosixPlatformTest, SendThatCannotGoOutAnswersMinusOneWithoutReport) {
 TEST_F(PosixPlatformTest, WholeReportSendsItsNotice) {
   testsupport::UdpListener listener(514);
   GlobalSettings.SyslogSeq = 41;
-  tExceptionRec rec;
-  rec.Function = "main()";
-  rec.ClassName = "LdapError";
-  rec.Message = "Can't contact LDAP server";
-  rec.Trace = 1150;
-  rec.FileName = "e!ADOQuery.XML";
-  rec.Beep = true;
+  const tExceptionRec rec = MainRecord("LdapError", "Can't contact LDAP server");
   std::string file_name;
 
   SaveExceptionRecAsXML(rec, file_name);

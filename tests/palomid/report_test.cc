@@ -27,17 +27,7 @@ class ReportTest : public FakePlatformTest {
     platform_.set_tick_count(4294967295u);
   }
 
-  // A record as the program's top-level handler fills it.
-  static tExceptionRec MainRecord() {
-    tExceptionRec rec;
-    rec.Function = "main()";
-    rec.ClassName = "SocketError";
-    rec.Message = "query failed";
-    rec.Trace = 1150;
-    rec.FileName = "e!ADOQuery.XML";
-    rec.Beep = true;
-    return rec;
-  }
+  static tExceptionRec MainRecord() { return palomid::MainRecord("SocketError", "query failed"); }
 
   static std::string Notice(const std::string& text) {
     return "<0>Corvenel:00001 " + text + " H=\"PC1\" (ID=00001)";

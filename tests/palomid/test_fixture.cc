@@ -57,6 +57,17 @@ void FakePlatformTest::ExpectNoReport() {
   EXPECT_TRUE(platform_.datagrams().empty());
 }
 
+tExceptionRec MainRecord(const std::string& class_name, const std::string& message) {
+  tExceptionRec rec;
+  rec.Function = "main()";
+  rec.ClassName = class_name;
+  rec.Message = message;
+  rec.Trace = 1150;
+  rec.FileName = "e!ADOQuery.XML";
+  rec.Beep = true;
+  return rec;
+}
+
 std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream content;

@@ -54,6 +54,10 @@ class FakePlatformTest : public TempDirTest {
   ScopedPlatformForTesting scope_;
 };
 
+// A record as the program's top-level handler fills it: main(), trace 1150,
+// report file e!ADOQuery.XML, tones on.
+tExceptionRec MainRecord(const std::string& class_name, const std::string& message);
+
 // The whole content of |path|; empty when it cannot be read.
 std::string ReadBytes(const std::string& path);
 // Writes |data| to |path|, replacing it.
